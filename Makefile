@@ -1,0 +1,21 @@
+# Front door: `make demo` and `make test` set up what is missing and run.
+.PHONY: all deps build test demo bench fuzz clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+build: deps
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64
+	cmake --preset host >/dev/null
+	cmake --build --preset host
+
+test: build
+	ctest --preset host
+
+clean:
+	rm -rf build
