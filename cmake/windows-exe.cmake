@@ -5,3 +5,7 @@ if(OSTRAVEL_SUBSYSTEM_VERSION)
 else()
   set(OSTRAVEL_SUBSYSTEM_FLAG -Wl,--subsystem,windows)
 endif()
+
+add_executable(Ostravel WIN32 src/app/entry.cpp)
+target_link_libraries(Ostravel PRIVATE ostravel_core)
+target_link_options(Ostravel PRIVATE ${OSTRAVEL_SUBSYSTEM_FLAG} -s)

@@ -10,6 +10,13 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <winioctl.h>
+
+// Declared only in the driver kit's headers: the size of the header of a
+// reparse data buffer, which is what the delete request takes.
+#ifndef REPARSE_DATA_BUFFER_HEADER_SIZE
+#define REPARSE_DATA_BUFFER_HEADER_SIZE 8
+#endif
 
 #else
 
