@@ -6,8 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "app/command_line.h"
 #include "app/program.h"
 #include "platform/host/simulated_windows.h"
+#include "sweep/sweep.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -131,6 +133,18 @@ TEST_F(ProgramTest, SweepWithoutJunctionsEndsWithZero) {
   EXPECT_EQ(Run("Ostravel.exe D:\\PQ"), 0u);
   EXPECT_EQ(simwin::SnapshotAll(), before);
   EXPECT_THAT(simwin::Boxes(), IsEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ProgramTest, EachRunStartsWithACleanFailureFlag) {
+  simwin::MakeFolder("D:\\PQ");
+  simwin::SetCommandLine("Ostravel.exe D:\\PQ");
+  FixCommandTail();
+  SweepFailed = 1;
+  EXPECT_EQ(ProgramMain(), 0);
 }
 
 }  // namespace
