@@ -237,6 +237,18 @@ TEST_F(SimulatedWindowsTest, DeletingMountPointLeavesPlainEmptyFolderAndTarget) 
   EXPECT_FALSE(simwin::Inspect("C:\\D\\Link").exists);
 }
 
+TEST_F(SimulatedWindowsTest, VolumeMountPointIsDeletedLikeAJunction) {
+  simwin::MountVolume("C:\\D\\Mnt", "\\\\?\\Volume{5678}\\");
+  simwin::MakeFile("\\\\?\\Volume{5678}\\data.txt", "kept");
+  HANDLE mount = OpenLink("\\\\?\\C:\\D\\Mnt");
+  ASSERT_NE(INVALID_HANDLE_VALUE, mount);
+  EXPECT_TRUE(DeleteMountPointData(mount));
+  CloseHandle(mount);
+  EXPECT_EQ((std::vector<std::string>{".", ".."}), List("C:\\D\\Mnt\\*"));
+  EXPECT_TRUE(RemoveDirectoryA("C:\\D\\Mnt"));
+  EXPECT_EQ("kept", simwin::Inspect("\\\\?\\Volume{5678}\\data.txt").content);
+}
+
 struct DeleteCase {
   const char* what;
   bool symlink;  // else a junction
@@ -522,7 +534,7 @@ TEST_F(SimulatedWindowsTest, TraceShowsEveryCallInItsFormat) {
       "FindNextFileA(h1) -> 0; error=18",
       "FindClose(h1) -> 1",
       "GetFileAttributesA(\"C:\\D\\L\") -> 0x410",
-      "CreateFileA(\"\\\\?\\C:\\D\\L\", 0xC0000000, 0x0, NULL, 3, 0x2200000, NULL) -> h2",
+      "CreateFileA(\"\\\\?\\C:\\D\\L\", 0xC0000000, 0, NULL, 3, 0x2200000, NULL) -> h2",
       "DeviceIoControl(h2, 0x900AC, [03 00 00 A0 00 00 00 00], 8, NULL, 0) -> 1",
       "CloseHandle(h2) -> 1",
       "CloseHandle(h2) -> 0; error=6",

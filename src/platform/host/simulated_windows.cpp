@@ -13,21 +13,27 @@
 //   ExitProcess(1)
 //   FindFirstFileA("C:\D\*") -> h1
 //   FindFirstFileA("C:\X\*") -> INVALID_HANDLE_VALUE; error=3
+//     (3: no such folder; 2: the folder is there but nothing matches)
 //   FindNextFileA(h1) -> 1 "name"
 //   FindNextFileA(h1) -> 0; error=18
 //   FindClose(h1) -> 1
 //   GetFileAttributesA("C:\D\L") -> 0x410
 //   GetFileAttributesA("C:\D\X") -> 0xFFFFFFFF; error=2
 //   CreateFileA("\\?\C:\D\L", 0xC0000000, 0, NULL, 3, 0x2200000, NULL) -> h2
+//     (access and flags in hex; share mode and disposition in decimal)
 //   DeviceIoControl(h2, 0x900AC, [03 00 00 A0 00 00 00 00], 8, NULL, 0) -> 1
-//     (the input bytes in hex, as many as the input size says)
+//     (the input bytes in hex, as many as the input size says; a NULL
+//     count of returned bytes without OVERLAPPED fails with 998, where
+//     Windows would fault)
 //   CloseHandle(h2) -> 1
 //   GetLastError() -> 5
 //   SetErrorMode(0x8001) -> 0x0
 //   RemoveDirectoryA("C:\D\L") -> 1
 //   FormatMessageA(0x1000, NULL, 5, 0, 255) -> 19
+//   FormatMessageA(0x1000, NULL, 1234, 0, 255) -> 0; error=317
 //     (flags, source, message id, language, size)
 //   MessageBoxA(NULL, "text", "Ostravel", 0x12000) -> 1
+//   MessageBoxA(NULL, "text", "Ostravel", 0x12000) -> 0; error=8  (scripted 0)
 //   Sleep(5)
 //   PeekMessageA(NULL, 0, 0, 0x1) -> 1 0x12   (the message taken)
 //   PeekMessageA(NULL, 0, 0, 0x1) -> 0
@@ -528,7 +534,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
                           DWORD creationDisposition, DWORD flagsAndAttributes,
                           HANDLE templateFile) {
   std::string line = "CreateFileA(" + Text(fileName) + ", " + Hex(desiredAccess) +
-                     ", " + Hex(shareMode) + ", " + Pointer(securityAttributes) +
+                     ", " + Dec(shareMode) + ", " + Pointer(securityAttributes) +
                      ", " + Dec(creationDisposition) + ", " + Hex(flagsAndAttributes) +
                      ", " + HandleText(templateFile) + ") -> ";
   auto fail = [&](DWORD error) {
