@@ -29,7 +29,7 @@ inline std::string Quoted(const std::string& text) { return "\"" + text + "\""; 
 // The open of a junction's folder, with the link itself and no sharing.
 inline std::string OpenLine(const std::string& path, const std::string& result) {
   return "CreateFileA(" + Quoted("\\\\?\\" + path) +
-         ", 0xC0000000, 0x0, NULL, 3, 0x2200000, NULL) -> " + result;
+         ", 0xC0000000, 0, NULL, 3, 0x2200000, NULL) -> " + result;
 }
 
 // The delete-reparse-point request: the 8-byte header with the mount-point tag.
