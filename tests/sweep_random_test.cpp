@@ -62,9 +62,11 @@ bool IsDotName(const std::string& name) {
   return trimmed == "." || trimmed == "..";
 }
 
-// A plain path drops trailing spaces and dots of its last element.
+// A plain path drops trailing spaces and dots of its last element, and a
+// "?" stands for characters lost to the ANSI code page.
 bool IsUnnameable(const std::string& name) {
-  return !IsDotName(name) && (name.back() == ' ' || name.back() == '.');
+  return !IsDotName(name) &&
+         (name.back() == ' ' || name.back() == '.' || name.find('?') != std::string::npos);
 }
 
 std::string Lower(std::string text) {

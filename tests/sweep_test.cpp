@@ -321,6 +321,8 @@ struct OddName {
   bool junction;
 };
 
+void PrintTo(const OddName& c, std::ostream* os) { *os << '"' << c.name << '"'; }
+
 class UnnameableEntryTest : public SweepTest, public ::testing::WithParamInterface<OddName> {};
 
 // Windows would read such a child path as another folder (or none), so the
@@ -359,7 +361,9 @@ INSTANTIATE_TEST_SUITE_P(
                       OddName{"DotThenSpace", "Old. ", false},
                       OddName{"SpacesOnly", "   ", false},
                       OddName{"SpaceThenDot", " .", true},
-                      OddName{"ThreeDots", "...", false}),
+                      OddName{"ThreeDots", "...", false},
+                      OddName{"UnshowableCharacterFolder", "Caf?", false},
+                      OddName{"UnshowableCharacterJunction", "L?nk", true}),
     [](const ::testing::TestParamInfo<OddName>& info) { return info.param.label; });
 
 // One dot (or two) followed by spaces is the folder itself (or its parent):

@@ -24,11 +24,14 @@ std::string WithoutTrailingSpaces(const char* name) {
 
 // Windows drops trailing spaces and dots from the last element of a plain
 // path, so a folder whose name ends in one cannot be tested or removed by
-// its plain path: that path names another folder, or none. Such a folder is
-// reported as not broken rather than mistaken for its namesake.
+// its plain path: that path names another folder, or none. Nor can one
+// whose name holds a "?", which no file name does: it stands for characters
+// that the ANSI code page cannot show. Such a folder is reported as not
+// broken rather than mistaken for its namesake or silently skipped.
 bool CanBeNamedByPlainPath(const char* name) {
   size_t length = strlen(name);
-  return length > 0 && name[length - 1] != ' ' && name[length - 1] != '.';
+  return length > 0 && name[length - 1] != ' ' && name[length - 1] != '.' &&
+         strchr(name, '?') == NULL;
 }
 
 void BreakJunction(const std::string& child) {
