@@ -17,5 +17,10 @@ build: deps
 test: build
 	ctest --preset host
 
+# Fuzzes the command-line scanner for FUZZ_SECONDS.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	$(MAKE) -C tests/fuzz run FUZZ_SECONDS=$(FUZZ_SECONDS)
+
 clean:
 	rm -rf build

@@ -20,8 +20,12 @@ namespace simwin {
 // command line "Ostravel.exe".
 void Reset();
 
-// --- Building the disk. Paths are plain absolute Win32 paths ("C:\A\B").
-// Missing parent folders are created as ordinary folders.
+// --- Building the disk. Paths are plain absolute Win32 paths ("C:\A\B"),
+// also "\\?\Volume{...}\A" for a mounted volume's entries. They are taken
+// literally, split at backslashes only, so names with trailing spaces or
+// dots can be built. Links on the way are followed. Missing parent
+// folders are created as ordinary folders. Misuse throws
+// std::invalid_argument.
 void AddDrive(char letter);
 void MakeFolder(const std::string& path, DWORD attributes = FILE_ATTRIBUTE_DIRECTORY);
 void MakeFile(const std::string& path, const std::string& content = "",
@@ -39,6 +43,7 @@ void SetListingOrder(const std::string& folder, const std::vector<std::string>& 
 // Something else holds the entry open without sharing: opens fail with 32,
 // removal fails with 32.
 void HoldOpen(const std::string& path);
+void ReleaseHold(const std::string& path);
 void SetCurrentFolder(const std::string& path);
 
 // --- Looking at the disk.
@@ -64,6 +69,9 @@ std::string SnapshotAll();
 void FailCall(const std::string& operation, DWORD error,
               const std::string& path = "", int nthCall = 0);
 
+// The text FormatMessageA gives for `code`, in place of Windows' own.
+void SetSystemText(DWORD code, const std::string& text);
+
 // --- The trace: every call through the seam, in order, one line each,
 // "Name(arg, arg, ...) -> result". Texts are in double quotes, exactly as
 // passed (no escaping); NULL pointers are NULL; flags, access masks,
@@ -86,7 +94,9 @@ struct Box {
   std::string caption;
   UINT style;
   uint64_t shownAt;   // virtual milliseconds
+  int result;         // what MessageBoxA returned; 0: the box failed
 };
+// Every box asked for, shown or failed.
 const std::vector<Box>& Boxes();
 // The results the next boxes give, in order; after that, IDOK.
 void ScriptBoxResults(const std::vector<int>& results);
@@ -97,6 +107,8 @@ size_t QueuedMessageCount();
 std::vector<MSG> DispatchedMessages();
 uint64_t VirtualMilliseconds();
 UINT CurrentErrorMode();
+// What GetLastError would give, without a line in the trace.
+DWORD CurrentLastError();
 void SetCommandLine(const std::string& commandLine);
 bool ComInitialized();
 
