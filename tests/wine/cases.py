@@ -153,8 +153,9 @@ def run_case(session, group, index, case):
         problems += [f"notice with {p}" for p in notice.problems()]
     if case.posts and report.posted != sum(count for _, count in case.posts):
         problems.append(f"posted {report.posted} messages")
-    if winelab.snapshot(case_dir) != before:
-        problems.append("the tree changed")
+    changes = winelab.tree_changes(before, winelab.snapshot(case_dir))
+    if changes:
+        problems.append(f"the tree changed: {changes}")
     return problems
 
 
@@ -309,8 +310,9 @@ def run_relay(session):
                           os.path.join(session.win64_dir, "Ostravel.exe"))
     problems += relay_problems(calls, f"{win_dir}\\root\\sub\\lnk", f"{win_dir}\\root",
                                f"{win_dir}\\root\\sub", text)
-    if winelab.snapshot(case_dir) != before:
-        problems.append("the tree changed")
+    changes = winelab.tree_changes(before, winelab.snapshot(case_dir))
+    if changes:
+        problems.append(f"the tree changed: {changes}")
     if problems:
         problems.append("program calls:\n" + "\n".join(f"  {c}" for c in calls))
     return problems

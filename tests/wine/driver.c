@@ -137,8 +137,8 @@ static void PrintNotice(const Notice* notice, DWORD elapsed) {
 static void HoldNotice(HWND window, const char* hold, DWORD deadline) {
   char path[MAX_PATH + 8];
   DWORD_PTR ignored;
-  /* Let the box finish painting: it answers only once its queue is idle. */
-  UpdateWindow(window);
+  /* Have the box paint itself now, then wait until its thread is idle. */
+  RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, 2000, &ignored);
   snprintf(path, sizeof path, "%s.shown", hold);
   HANDLE marker = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);

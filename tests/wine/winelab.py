@@ -5,12 +5,12 @@ Everything started here is stopped here, by process id (Xvfb) or through
 the prefix's own wineserver.
 """
 
+import concurrent.futures
 import contextlib
 import fcntl
 import os
 import select
 import shutil
-import struct
 import subprocess
 import time
 
@@ -190,7 +190,7 @@ class WineSession:
         if debug:
             env["WINEDEBUG"] = debug
         self.runs += 1
-        out_path = os.path.join(self.work_dir, f"run{self.runs}.out")
+        out_path = self.out_path(self.runs)
         err_path = stderr_path or os.path.join(self.work_dir, f"run{self.runs}.err")
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
             subprocess.run(["wine"] + args, env=env, stdin=subprocess.DEVNULL,
@@ -208,18 +208,49 @@ class WineSession:
     def error_notice(self, code):
         return f"{code} " + self.system_text(code)
 
-    def run_ostravel(self, command_line, cwd=None, posts=(), timeout=60, hold=None,
-                     debug=None, stderr_path=None):
+    def run_ostravel(self, command_line, cwd=None, posts=(), timeout=60,
+                     debug=None, stderr_path=None, on_first_notice=None):
+        """Runs the exe through the driver. on_first_notice, if given, is
+        called with the first notice while that box is still on screen."""
         args = [TOOLS_DIR + "\\wine_driver.exe", "run", TOOLS_DIR + "\\Ostravel.exe",
                 to_hex(command_line), "--timeout-ms", str(timeout * 1000)]
         if cwd:
             args += ["--cwd", to_hex(cwd)]
         for message, count in posts:
             args += ["--post", str(message), str(count)]
-        if hold:
-            args += ["--hold", hold]
-        out = self.wine(args, timeout + 30, debug=debug, stderr_path=stderr_path)
-        return Report.parse(out)
+        if not on_first_notice:
+            return Report.parse(self.wine(args, timeout + 30, debug, stderr_path))
+        hold = TOOLS_DIR + "\\hold"
+        for suffix in (".shown", ".go"):
+            with contextlib.suppress(FileNotFoundError):
+                os.remove(self.unix_path(hold + suffix))
+        args += ["--hold", hold]
+        with concurrent.futures.ThreadPoolExecutor(1) as pool:
+            run = pool.submit(self.wine, args, timeout + 30, debug, stderr_path)
+            deadline = Deadline(timeout)
+            while not os.path.exists(self.unix_path(hold + ".shown")) and not run.done() \
+                    and not deadline.passed():
+                time.sleep(0.02)
+            if os.path.exists(self.unix_path(hold + ".shown")):
+                with open(self.out_path(self.runs), "rb") as out:
+                    on_first_notice(Report.parse(out.read().decode("latin-1")).notices[0])
+                open(self.unix_path(hold + ".go"), "w").close()
+            return Report.parse(run.result())
+
+    def out_path(self, run):
+        return os.path.join(self.work_dir, f"run{run}.out")
+
+    def screenshot(self, png_path, rect=None):
+        """The display as a PNG, cut to rect (left, top, right, bottom)."""
+        xwd = png_path + ".xwd"
+        subprocess.run(["xwd", "-root", "-silent", "-display", f":{self.display}", "-out", xwd],
+                       check=True, timeout=30)
+        crop = []
+        if rect:
+            left, top, right, bottom = rect
+            crop = ["-crop", f"{right - left}x{bottom - top}+{left}+{top}", "+repage"]
+        subprocess.run(["convert", "xwd:" + xwd] + crop + [png_path], check=True, timeout=60)
+        os.remove(xwd)
 
 
 class Notice:
@@ -301,8 +332,8 @@ def lay_tree(base, lines):
 
 
 def snapshot(base):
-    """Every entry below base, links not followed: kind, and content or
-    link target."""
+    """Every entry below base, links not followed: kind, permissions, and
+    content or link target."""
     found = {}
     for folder, dirs, files in os.walk(base):
         for name in dirs + files:
@@ -311,11 +342,17 @@ def snapshot(base):
             if os.path.islink(full):
                 found[rel] = ("link", os.readlink(full))
             elif os.path.isdir(full):
-                found[rel] = ("folder",)
+                found[rel] = ("folder", os.stat(full).st_mode)
             else:
                 with open(full, "rb") as f:
-                    found[rel] = ("file", f.read())
+                    found[rel] = ("file", os.stat(full).st_mode, f.read())
     return found
+
+
+def tree_changes(before, after):
+    """The entries that differ between two snapshots, a few at most."""
+    changed = sorted(k for k in before.keys() | after.keys() if before.get(k) != after.get(k))
+    return changed[:5] + (["..."] if len(changed) > 5 else [])
 
 
 def describe_tree(base):
