@@ -67,6 +67,9 @@ def main():
         if not report.notices:
             print("  (no notice)")
         print(f"\nExit code: {report.exit_code}")
+        if report.notices:
+            print("(Wine shows Unix folder links as junction points but cannot delete their\n"
+                  " reparse data, so every link met is reported and stays in place.)")
         print(f"\nThe tree afterwards{' (unchanged)' if winelab.snapshot(base) == before else ''}:\n")
         print(winelab.describe_tree(base))
         if report.notices and os.path.exists(screenshot):

@@ -66,12 +66,9 @@ typedef struct {
   RECT rect;
 } Notice;
 
-typedef struct {
-  Notice* notice;
-} ChildScan;
-
+/* Records the visible buttons, and whether the icon control holds an icon. */
 static BOOL CALLBACK ScanChild(HWND child, LPARAM param) {
-  Notice* notice = ((ChildScan*)param)->notice;
+  Notice* notice = (Notice*)param;
   char cls[64], text[256];
   if (!IsWindowVisible(child)) return TRUE;
   GetClassNameA(child, cls, sizeof cls);
@@ -109,7 +106,6 @@ static BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
 }
 
 static void ReadNotice(HWND window, Notice* notice) {
-  ChildScan scan = {notice};
   memset(notice, 0, sizeof *notice);
   notice->window = window;
   GetWindowTextA(window, notice->caption, sizeof notice->caption);
@@ -117,7 +113,7 @@ static void ReadNotice(HWND window, Notice* notice) {
   notice->style = GetWindowLongA(window, GWL_STYLE);
   notice->exstyle = GetWindowLongA(window, GWL_EXSTYLE);
   GetWindowRect(window, &notice->rect);
-  EnumChildWindows(window, ScanChild, (LPARAM)&scan);
+  EnumChildWindows(window, ScanChild, (LPARAM)notice);
 }
 
 static void PrintNotice(const Notice* notice, DWORD elapsed) {
