@@ -17,6 +17,11 @@ build: deps
 test: build
 	ctest --preset host
 
+# Runs Ostravel.exe under Wine on a sample tree and saves a picture of its
+# first notice.
+demo: deps build
+	python3 tests/wine/demo.py --win64-dir build/win64 --work build/demo --screenshot build/demo-notice.png
+
 # Fuzzes the command-line scanner for FUZZ_SECONDS.
 FUZZ_SECONDS ?= 60
 fuzz: deps
