@@ -677,13 +677,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
   }
   if (!node->children.empty())
     return fail(ERROR_DIR_NOT_EMPTY);
-  auto& siblings = node->parent->children;
-  for (auto it = siblings.begin(); it != siblings.end(); ++it) {
-    if (*it == node) {
-      siblings.erase(it);
-      break;
-    }
-  }
+  node->parent->RemoveChild(node.get());
   node->parent = nullptr;
   Record(line + "1");
   return TRUE;
