@@ -110,6 +110,7 @@ struct Machine {
   int comInitialized = 0;
   std::map<DWORD, std::string> systemTexts;
   std::function<void(UINT)> onExit;
+  bool tracing = true;
 };
 
 Machine& M() {
@@ -166,7 +167,10 @@ std::string Bytes(const void* buffer, DWORD size) {
   return text + "]";
 }
 
-void Record(const std::string& line) { M().trace.push_back(line); }
+void Record(const std::string& line) {
+  if (M().tracing)
+    M().trace.push_back(line);
+}
 
 // Sets the last error and gives the trace's suffix for it.
 std::string Failed(DWORD error) {
@@ -898,6 +902,8 @@ std::vector<std::string> TraceOf(const std::vector<std::string>& operations) {
 }
 
 void ClearTrace() { M().trace.clear(); }
+
+void SetTracing(bool on) { M().tracing = on; }
 
 int OpenSearchCount() { return static_cast<int>(M().searches.size()); }
 
