@@ -17,6 +17,10 @@ build: deps
 test: build
 	ctest --preset host
 
+# Benchmarks: build/bench/report.md. CALLGRIND=1 adds instruction counts.
+bench: build
+	bench/run.sh $(if $(filter 1,$(CALLGRIND)),CALLGRIND=1)
+
 # Fuzzes the command-line scanner for FUZZ_SECONDS.
 FUZZ_SECONDS ?= 60
 fuzz: deps
