@@ -22,6 +22,10 @@ test: build
 demo: deps build
 	python3 tests/wine/demo.py --win64-dir build/win64 --work build/demo --screenshot build/demo-notice.png
 
+# Benchmarks: build/bench/report.md. CALLGRIND=1 adds instruction counts.
+bench: build
+	bench/run.sh $(if $(filter 1,$(CALLGRIND)),CALLGRIND=1)
+
 # Fuzzes the command-line scanner for FUZZ_SECONDS.
 FUZZ_SECONDS ?= 60
 fuzz: deps

@@ -646,4 +646,20 @@ TEST_F(SimulatedWindowsTest, PeekMessageHonoursFilterAndRemoval) {
   EXPECT_EQ(1u, simwin::QueuedMessageCount());
 }
 
+TEST_F(SimulatedWindowsTest, TracingOffKeepsNoLinesButCallsStillWork) {
+  simwin::MakeFolder("C:\\D");
+  simwin::SetTracing(false);
+  EXPECT_EQ("0x10", Attributes("C:\\D"));
+  Sleep(1);
+  EXPECT_TRUE(simwin::Trace().empty());
+  EXPECT_EQ(1u, simwin::VirtualMilliseconds());
+  simwin::SetTracing(true);
+  Sleep(1);
+  EXPECT_EQ(std::vector<std::string>{"Sleep(1)"}, simwin::Trace());
+  simwin::SetTracing(false);
+  simwin::Reset();  // back to tracing
+  Sleep(1);
+  EXPECT_EQ(1u, simwin::Trace().size());
+}
+
 }  // namespace

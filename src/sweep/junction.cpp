@@ -21,8 +21,11 @@ void ShowLastError() {
 
 int32_t IsJunctionPoint(const std::string& path) {
   size_t end = path.find_last_not_of("\\ ");
-  std::string folder = path.substr(0, end == std::string::npos ? 0 : end + 1);
-  DWORD attributes = GetFileAttributesA(folder.c_str());
+  size_t length = end == std::string::npos ? 0 : end + 1;
+  // The sweep's paths have nothing to trim; only others need a copy.
+  DWORD attributes = length == path.size()
+                         ? GetFileAttributesA(path.c_str())
+                         : GetFileAttributesA(path.substr(0, length).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES)
     return 0;
   return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == FILE_ATTRIBUTE_REPARSE_POINT ? -1 : 0;

@@ -1,6 +1,7 @@
 #include "sweep/sweep.h"
 
 #include <cstring>
+#include <utility>
 
 #include "messages/error_text.h"
 #include "messages/notice.h"
@@ -15,11 +16,17 @@ namespace {
 // cut short: a shortened pattern would name some other entry.
 const size_t kLongestPattern = MAX_PATH - 1;
 
-std::string WithoutTrailingSpaces(const char* name) {
+// The length of the entry name without its trailing spaces.
+size_t TrimmedLength(const char* name) {
   size_t length = strlen(name);
   while (length > 0 && name[length - 1] == ' ')
     --length;
-  return std::string(name, length);
+  return length;
+}
+
+bool IsDotOrDotDot(const char* name, size_t length) {
+  return (length == 1 && name[0] == '.') ||
+         (length == 2 && name[0] == '.' && name[1] == '.');
 }
 
 // Windows drops trailing spaces and dots from the last element of a plain
@@ -44,8 +51,8 @@ void BreakJunction(const std::string& child) {
 void SweepEntry(const std::string& folder, const WIN32_FIND_DATAA& entry) {
   if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     return;
-  std::string name = WithoutTrailingSpaces(entry.cFileName);
-  if (name == "." || name == "..")
+  size_t nameLength = TrimmedLength(entry.cFileName);
+  if (IsDotOrDotDot(entry.cFileName, nameLength))
     return;
 
   PumpEvents(1);
@@ -56,13 +63,20 @@ void SweepEntry(const std::string& folder, const WIN32_FIND_DATAA& entry) {
     return;
   }
 
-  std::string child = folder + name;
+  // One text, with room for the backslash, serves the test, the break and
+  // then the level below, which takes it over: every level of the descent
+  // holds its own folder path and nothing more.
+  std::string child;
+  child.reserve(folder.size() + nameLength + 1);
+  child.append(folder).append(entry.cFileName, nameLength);
   // The listing's own attributes count too: a link whose attributes cannot
   // be read by name must still never be entered.
-  if (IsJunctionPoint(child) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+  if (IsJunctionPoint(child) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     BreakJunction(child);
-  else
-    SweepFolder(child + "\\");
+  } else {
+    child += '\\';
+    SweepFolder(std::move(child));
+  }
 }
 
 }  // namespace

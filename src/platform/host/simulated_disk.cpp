@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <set>
 #include <stdexcept>
 
 namespace simwin {
@@ -108,7 +109,14 @@ std::string Hex(DWORD value) {
 }  // namespace
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
-  return Lower(a) == Lower(b);
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
 }
 
 std::string Lower(std::string text) {
@@ -118,25 +126,37 @@ std::string Lower(std::string text) {
 }
 
 std::shared_ptr<Node> Node::Child(const std::string& childName) const {
-  for (const auto& child : children) {
-    if (EqualNoCase(child->name, childName))
-      return child;
+  auto child = childrenByName.find(Lower(childName));
+  return child == childrenByName.end() ? nullptr : child->second;
+}
+
+void Node::AddChild(const std::shared_ptr<Node>& child) {
+  children.push_back(child);
+  childrenByName[Lower(child->name)] = child;
+}
+
+void Node::RemoveChild(const Node* child) {
+  for (auto it = children.begin(); it != children.end(); ++it) {
+    if (it->get() == child) {
+      childrenByName.erase(Lower(child->name));
+      children.erase(it);
+      return;
+    }
   }
-  return nullptr;
 }
 
 std::vector<std::shared_ptr<Node>> Node::ListingOrder() const {
+  if (listingOrder.empty())
+    return children;
   std::vector<std::shared_ptr<Node>> ordered;
-  auto listed = [&ordered](const std::shared_ptr<Node>& node) {
-    return std::find(ordered.begin(), ordered.end(), node) != ordered.end();
-  };
+  std::set<const Node*> listed;
   for (const std::string& wanted : listingOrder) {
     std::shared_ptr<Node> child = Child(wanted);
-    if (child && !listed(child))
+    if (child && listed.insert(child.get()).second)
       ordered.push_back(child);
   }
   for (const auto& child : children) {
-    if (!listed(child))
+    if (listed.insert(child.get()).second)
       ordered.push_back(child);
   }
   return ordered;
@@ -331,7 +351,7 @@ std::shared_ptr<Node> Disk::MakeEntry(const PathName& path, DWORD attributes) {
         child = std::make_shared<Node>();
         child->name = path.elements[i];
         child->parent = current.get();
-        current->children.push_back(child);
+        current->AddChild(child);
       } else if (child->IsFolder() != bool(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         throw std::invalid_argument("simwin: file/folder clash at " + path.Text());
       }

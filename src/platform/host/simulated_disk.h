@@ -20,6 +20,9 @@ struct Node {
   std::string content;
   Node* parent = nullptr;  // null for the root of a drive or volume
   std::vector<std::shared_ptr<Node>> children;  // in creation order
+  // The same children by lower-case name, so that a lookup in a folder of
+  // a hundred thousand entries does not walk them all.
+  std::map<std::string, std::shared_ptr<Node>> childrenByName;
   std::vector<std::string> listingOrder;
   bool heldOpen = false;  // opened without sharing by someone else
 
@@ -27,6 +30,8 @@ struct Node {
   bool IsReparsePoint() const { return attributes & FILE_ATTRIBUTE_REPARSE_POINT; }
   bool IsRoot() const { return parent == nullptr; }
   std::shared_ptr<Node> Child(const std::string& childName) const;
+  void AddChild(const std::shared_ptr<Node>& child);
+  void RemoveChild(const Node* child);
   // The children in the order a listing reports them.
   std::vector<std::shared_ptr<Node>> ListingOrder() const;
 };

@@ -116,6 +116,7 @@ struct Machine {
   int comInitialized = 0;
   std::map<DWORD, std::string> systemTexts;
   std::function<void(UINT)> onExit;
+  bool tracing = true;
 };
 
 Machine& M() {
@@ -172,7 +173,10 @@ std::string Bytes(const void* buffer, DWORD size) {
   return text + "]";
 }
 
-void Record(const std::string& line) { M().trace.push_back(line); }
+void Record(const std::string& line) {
+  if (M().tracing)
+    M().trace.push_back(line);
+}
 
 // Sets the last error and gives the trace's suffix for it.
 std::string Failed(DWORD error) {
@@ -683,13 +687,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
   }
   if (!node->children.empty())
     return fail(ERROR_DIR_NOT_EMPTY);
-  auto& siblings = node->parent->children;
-  for (auto it = siblings.begin(); it != siblings.end(); ++it) {
-    if (*it == node) {
-      siblings.erase(it);
-      break;
-    }
-  }
+  node->parent->RemoveChild(node.get());
   node->parent = nullptr;
   Record(line + "1");
   return TRUE;
@@ -910,6 +908,8 @@ std::vector<std::string> TraceOf(const std::vector<std::string>& operations) {
 }
 
 void ClearTrace() { M().trace.clear(); }
+
+void SetTracing(bool on) { M().tracing = on; }
 
 int OpenSearchCount() { return static_cast<int>(M().searches.size()); }
 

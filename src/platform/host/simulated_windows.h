@@ -84,6 +84,9 @@ const std::vector<std::string>& Trace();
 // Only the lines of the named operations, in order.
 std::vector<std::string> TraceOf(const std::vector<std::string>& operations);
 void ClearTrace();
+// Whether calls are recorded in the trace; on after every Reset. Turned
+// off, long runs (benchmarks) keep neither the lines nor their memory.
+void SetTracing(bool on);
 int OpenSearchCount();
 int OpenHandleCount();
 
