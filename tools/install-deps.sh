@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb x11-utils x11-apps imagemagick icoutils
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev valgrind
   "$@"
 )
 
