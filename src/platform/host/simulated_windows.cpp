@@ -222,6 +222,25 @@ Search* FindSearch(HANDLE handle) {
   return search == M().searches.end() ? nullptr : &search->second;
 }
 
+// Closes one of the open searches or files: an unknown handle fails with
+// 6, an injected failure leaves it open.
+template <typename OpenTable>
+BOOL CloseIn(OpenTable& open, const char* operation, HANDLE handle) {
+  std::string line = std::string(operation) + "(" + HandleText(handle) + ") -> ";
+  auto entry = open.find(HandleNumber(handle));
+  if (entry == open.end()) {
+    Record(line + "0" + Failed(ERROR_INVALID_HANDLE));
+    return FALSE;
+  }
+  if (DWORD error = InjectedError(operation, entry->second.path)) {
+    Record(line + "0" + Failed(error));
+    return FALSE;
+  }
+  open.erase(entry);
+  Record(line + "1");
+  return TRUE;
+}
+
 bool Reads(DWORD access) {
   return access & (GENERIC_READ | kGenericAll | kFileReadData);
 }
@@ -495,19 +514,7 @@ BOOL WINAPI FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData) {
 }
 
 BOOL WINAPI FindClose(HANDLE findFile) {
-  std::string line = "FindClose(" + HandleText(findFile) + ") -> ";
-  Search* search = FindSearch(findFile);
-  if (!search) {
-    Record(line + "0" + Failed(ERROR_INVALID_HANDLE));
-    return FALSE;
-  }
-  if (DWORD error = InjectedError("FindClose", search->path)) {
-    Record(line + "0" + Failed(error));
-    return FALSE;
-  }
-  M().searches.erase(HandleNumber(findFile));
-  Record(line + "1");
-  return TRUE;
+  return CloseIn(M().searches, "FindClose", findFile);
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
@@ -628,19 +635,7 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuffer,
 }
 
 BOOL WINAPI CloseHandle(HANDLE object) {
-  std::string line = "CloseHandle(" + HandleText(object) + ") -> ";
-  FileHandle* file = FindFileHandle(object);
-  if (!file) {
-    Record(line + "0" + Failed(ERROR_INVALID_HANDLE));
-    return FALSE;
-  }
-  if (DWORD error = InjectedError("CloseHandle", file->path)) {
-    Record(line + "0" + Failed(error));
-    return FALSE;
-  }
-  M().files.erase(HandleNumber(object));
-  Record(line + "1");
-  return TRUE;
+  return CloseIn(M().files, "CloseHandle", object);
 }
 
 DWORD WINAPI GetLastError() {
