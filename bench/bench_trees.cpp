@@ -3,6 +3,7 @@
 #include <cstring>
 #include <deque>
 
+#include "bare_walk.h"
 #include "platform/host/simulated_windows.h"
 #include "platform/windows_api.h"
 
@@ -53,34 +54,6 @@ void BuildMixed(int64_t folders) {
   }
 }
 
-void Walk(char* path, size_t length, int64_t* considered) {
-  if (length + 1 > MAX_PATH - 1)
-    return;
-  path[length] = '*';
-  path[length + 1] = '\0';
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(path, &entry);
-  if (search == INVALID_HANDLE_VALUE)
-    return;
-  do {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        strcmp(entry.cFileName, ".") == 0 || strcmp(entry.cFileName, "..") == 0)
-      continue;
-    ++*considered;
-    size_t nameLength = strlen(entry.cFileName);
-    if (length + nameLength + 1 >= MAX_PATH)
-      continue;
-    memcpy(path + length, entry.cFileName, nameLength + 1);
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      path[length + nameLength] = '\\';
-      Walk(path, length + nameLength + 1, considered);
-    }
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
-}
-
 }  // namespace
 
 const char* ShapeName(Shape shape) {
@@ -127,6 +100,6 @@ int64_t BareWalk(const std::string& root) {
     return 0;
   memcpy(path, root.data(), root.size());
   int64_t considered = 0;
-  Walk(path, root.size(), &considered);
+  BareWalk(path, root.size(), &considered);
   return considered;
 }

@@ -7,11 +7,11 @@
 //   bench_timer.exe walk DIR    ms and folders of a bare walk of DIR: the
 //                               listing and the attribute query per folder
 //                               through the same Windows calls, no pause
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "bare_walk.h"
 
 namespace {
 
@@ -39,33 +39,6 @@ int TimePauses(int calls, bool pump) {
   return 0;
 }
 
-void Walk(char* path, size_t length, long* folders) {
-  if (length + 1 > MAX_PATH - 1)
-    return;
-  path[length] = '*';
-  path[length + 1] = '\0';
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(path, &entry);
-  if (search == INVALID_HANDLE_VALUE)
-    return;
-  do {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0)
-      continue;
-    ++*folders;
-    size_t nameLength = std::strlen(entry.cFileName);
-    if (length + nameLength + 1 >= MAX_PATH)
-      continue;
-    std::memcpy(path + length, entry.cFileName, nameLength + 1);
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      path[length + nameLength] = '\\';
-      Walk(path, length + nameLength + 1, folders);
-    }
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
-}
-
 int TimeWalk(const char* folder) {
   char path[MAX_PATH];
   size_t length = std::strlen(folder);
@@ -74,12 +47,12 @@ int TimeWalk(const char* folder) {
   std::memcpy(path, folder, length);
   if (length == 0 || path[length - 1] != '\\')
     path[length++] = '\\';
-  long folders = 0;
+  int64_t folders = 0;
   LARGE_INTEGER start, end;
   QueryPerformanceCounter(&start);
-  Walk(path, length, &folders);
+  BareWalk(path, length, &folders);
   QueryPerformanceCounter(&end);
-  std::printf("%.6f %ld\n", Milliseconds(start, end), folders);
+  std::printf("%.6f %lld\n", Milliseconds(start, end), static_cast<long long>(folders));
   return 0;
 }
 
