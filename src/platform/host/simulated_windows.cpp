@@ -241,6 +241,18 @@ BOOL CloseIn(OpenTable& open, const char* operation, HANDLE handle) {
   return TRUE;
 }
 
+// The entry a Win32 name names, read as Windows reads it; a link at the
+// end is followed only when asked.
+Lookup FindNamed(const char* name, bool followLastLink) {
+  Lookup found;
+  PathName path;
+  if ((found.error = M().disk.ParseWin32(name, &path)) != 0)
+    return found;
+  if ((found.error = Disk::CheckCharacters(path, false)) != 0)
+    return found;
+  return M().disk.Find(path, followLastLink);
+}
+
 bool Reads(DWORD access) {
   return access & (GENERIC_READ | kGenericAll | kFileReadData);
 }
@@ -527,13 +539,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName) {
     return fail(ERROR_PATH_NOT_FOUND);
   if (DWORD error = InjectedError("GetFileAttributesA", fileName))
     return fail(error);
-  PathName path;
-  if (DWORD error = M().disk.ParseWin32(fileName, &path))
-    return fail(error);
-  if (DWORD error = Disk::CheckCharacters(path, false))
-    return fail(error);
   // The entry itself: a link at the end is not followed.
-  Lookup entry = M().disk.Find(path, false);
+  Lookup entry = FindNamed(fileName, false);
   if (entry.error)
     return fail(entry.error);
   Record(line + Hex(entry.node->attributes));
@@ -559,13 +566,8 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
   // Only opening what exists is modelled.
   if (creationDisposition != OPEN_EXISTING)
     return fail(ERROR_INVALID_PARAMETER);
-  PathName path;
-  if (DWORD error = M().disk.ParseWin32(fileName, &path))
-    return fail(error);
-  if (DWORD error = Disk::CheckCharacters(path, false))
-    return fail(error);
   bool openLinkItself = flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT;
-  Lookup entry = M().disk.Find(path, !openLinkItself);
+  Lookup entry = FindNamed(fileName, !openLinkItself);
   if (entry.error)
     return fail(entry.error);
   std::shared_ptr<Node> node = entry.node;
@@ -660,13 +662,8 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR pathName) {
     return fail(ERROR_PATH_NOT_FOUND);
   if (DWORD error = InjectedError("RemoveDirectoryA", pathName))
     return fail(error);
-  PathName path;
-  if (DWORD error = M().disk.ParseWin32(pathName, &path))
-    return fail(error);
-  if (DWORD error = Disk::CheckCharacters(path, false))
-    return fail(error);
   // A link is removed itself; its target stays as it is.
-  Lookup entry = M().disk.Find(path, false);
+  Lookup entry = FindNamed(pathName, false);
   if (entry.error)
     return fail(entry.error);
   std::shared_ptr<Node> node = entry.node;
